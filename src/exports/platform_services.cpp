@@ -1,0 +1,7 @@
+#include "exports/services.h"
+
+namespace connwalk {
+
+Services PlatformServices() { return Services{PlatformAgent(), PlatformNames()}; }
+
+}  // namespace connwalk

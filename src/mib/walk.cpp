@@ -1,0 +1,173 @@
+#include "mib/walk.h"
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <span>
+
+namespace connwalk {
+
+namespace {
+
+enum class ColumnKind { Integer, Address };
+
+struct TableShape {
+    std::span<const uint32_t> entry;       // the entry's name, before the column number
+    std::span<const ColumnKind> columns;   // column 1 first
+};
+
+constexpr ColumnKind kTcpColumns[] = {ColumnKind::Integer, ColumnKind::Address, ColumnKind::Integer,
+                                      ColumnKind::Address, ColumnKind::Integer};
+constexpr ColumnKind kUdpColumns[] = {ColumnKind::Address, ColumnKind::Integer};
+
+constexpr size_t kMaxColumns = 5;
+
+// An agent that keeps inventing names inside the table would never let a
+// walk end; no real table comes near this many cells.
+constexpr unsigned long kMaxRequests = 1UL << 24;
+
+struct Cell {
+    int32_t number = 0;
+    Ipv4Address address;
+};
+
+struct Row {
+    std::vector<uint32_t> index;  // the name's sub-identifiers after the column number
+    std::array<Cell, kMaxColumns> cells{};
+    uint32_t filled = 0;          // bit c-1 set once column c gave a usable value
+};
+
+bool StartsWith(const ObjectName &name, std::span<const uint32_t> prefix) {
+    return name.count >= prefix.size() && std::equal(prefix.begin(), prefix.end(), name.ids);
+}
+
+// SNMP order: sub-identifier by sub-identifier as unsigned numbers, and a
+// name before every longer name that it begins.
+bool Follows(const ObjectName &name, const std::vector<uint32_t> &previous) {
+    return std::lexicographical_compare(previous.begin(), previous.end(), name.ids,
+                                        name.ids + name.count);
+}
+
+// The cell's value, or false when it is not of the column's type. Nothing
+// is read past the value's own length.
+bool ReadCell(ColumnKind kind, const Value &value, Cell &cell) {
+    if (kind == ColumnKind::Integer) {
+        if (value.type != kAsnInteger) {
+            return false;
+        }
+        cell.number = value.number;
+        return true;
+    }
+    if (value.type != kAsnIpAddress || value.length < 4 || value.bytes == nullptr) {
+        return false;
+    }
+    std::copy_n(value.bytes, 4, cell.address.bytes);
+    return true;
+}
+
+// Walks one table into rows. Later columns are matched to the rows of
+// column 1 by their index, with one cursor that only moves forward: for a
+// table that stays put this is the same as matching by position, and for
+// one that changed between the column passes no row takes another row's
+// cells.
+WalkEnd WalkRows(const Agent &agent, const TableShape &table, std::vector<Row> &rows) {
+    rows.clear();
+    std::vector<uint32_t> sent(table.entry.begin(), table.entry.end());
+    sent.push_back(1);
+
+    Binding binding;
+    BindingList list{&binding, 1};
+    size_t cursor = 0;
+    uint32_t lastColumn = 1;
+    const size_t columnAt = table.entry.size();
+
+    for (unsigned long requests = 0; requests < kMaxRequests; ++requests) {
+        binding.name = ObjectName{static_cast<uint32_t>(sent.size()), sent.data()};
+        binding.value = Value{};
+        if (!QueryNext(agent, &list)) {
+            return WalkEnd::QueryFailed;
+        }
+        const ObjectName &name = binding.name;
+        // Past the table an agent answers with a shorter name, such as the
+        // scalar after it; an answer that leaves the table or does not move
+        // on ends the walk too, so that a confused agent cannot loop it.
+        if (name.count < columnAt + 1 || name.ids == nullptr || !StartsWith(name, table.entry) ||
+            !Follows(name, sent)) {
+            return WalkEnd::Complete;
+        }
+        sent.assign(name.ids, name.ids + name.count);
+        const Value value = binding.value;
+
+        const uint32_t column = sent[columnAt];
+        const std::span<const uint32_t> index(sent.begin() + static_cast<std::ptrdiff_t>(columnAt) + 1,
+                                              sent.end());
+        if (column != lastColumn) {
+            cursor = 0;
+            lastColumn = column;
+        }
+        if (column == 0 || column > table.columns.size()) {
+            continue;
+        }
+        Cell cell;
+        const bool usable = ReadCell(table.columns[column - 1], value, cell);
+        if (column == 1) {
+            Row &row = rows.emplace_back();
+            row.index.assign(index.begin(), index.end());
+            row.cells[0] = cell;
+            row.filled = usable ? 1U : 0U;
+            continue;
+        }
+        auto before = [&](const Row &row) {
+            return std::lexicographical_compare(row.index.begin(), row.index.end(), index.begin(),
+                                                index.end());
+        };
+        while (cursor < rows.size() && before(rows[cursor])) {
+            ++cursor;
+        }
+        if (cursor < rows.size() && std::ranges::equal(rows[cursor].index, index)) {
+            if (usable) {
+                rows[cursor].cells[column - 1] = cell;
+                rows[cursor].filled |= 1U << (column - 1);
+            }
+            ++cursor;
+        }
+    }
+    return WalkEnd::QueryFailed;
+}
+
+bool Complete(const Row &row, size_t columns) { return row.filled == (1U << columns) - 1; }
+
+}  // namespace
+
+WalkEnd WalkTcpTable(const Agent &agent, std::vector<TcpEntry> &entries) {
+    entries.clear();
+    std::vector<Row> rows;
+    const WalkEnd end = WalkRows(agent, TableShape{kTcpConnEntry, kTcpColumns}, rows);
+    if (end != WalkEnd::Complete) {
+        return end;
+    }
+    for (const Row &row : rows) {
+        if (Complete(row, std::size(kTcpColumns))) {
+            entries.push_back(TcpEntry{row.cells[0].number, row.cells[1].address, row.cells[2].number,
+                                       row.cells[3].address, row.cells[4].number});
+        }
+    }
+    return end;
+}
+
+WalkEnd WalkUdpTable(const Agent &agent, std::vector<UdpEntry> &entries) {
+    entries.clear();
+    std::vector<Row> rows;
+    const WalkEnd end = WalkRows(agent, TableShape{kUdpEntry, kUdpColumns}, rows);
+    if (end != WalkEnd::Complete) {
+        return end;
+    }
+    for (const Row &row : rows) {
+        if (Complete(row, std::size(kUdpColumns))) {
+            entries.push_back(UdpEntry{row.cells[0].address, row.cells[1].number});
+        }
+    }
+    return end;
+}
+
+}  // namespace connwalk
