@@ -1,0 +1,24 @@
+// Taking a dump of the kernel's sockets through NETLINK_SOCK_DIAG, the
+// interface `ss` uses.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "mib/linux/socket_rows.h"
+
+namespace connwalk::kernel {
+
+enum class DumpResult {
+    Complete,
+    Interrupted,  // every attempt was interrupted by changes to the tables
+    Unavailable,  // sock_diag could not be used here, or it reported an error
+};
+
+// Appends every socket of `family` (AF_INET or AF_INET6) and `protocol`
+// (IPPROTO_TCP or IPPROTO_UDP), in every state, to `sockets`. A dump that the
+// kernel marks interrupted is taken again, a few times; on any result but
+// Complete `sockets` is left as it was. May throw std::bad_alloc.
+DumpResult DumpSockets(int family, uint8_t protocol, std::vector<KernelSocket> *sockets);
+
+}  // namespace connwalk::kernel
