@@ -143,13 +143,14 @@ class LoopbackSockets : public ::testing::Test {
         Fd v6only = Bound(AF_INET6, SOCK_STREAM, V6Address(in6addr_any, 0), 1);
         ASSERT_TRUE(v6only.open());
         v6onlyPort_ = LocalPort(v6only);
-        absentPorts_.insert(v6onlyPort_);
         Keep(std::move(v6only));
+        ExpectAbsent(v6onlyPort_);
 
         Fd pureV6 = Bound(AF_INET6, SOCK_STREAM, V6Address(in6addr_loopback, 0), 0);
         if (pureV6.open()) {
-            absentPorts_.insert(LocalPort(pureV6));
+            const uint16_t port = LocalPort(pureV6);
             Keep(std::move(pureV6));
+            ExpectAbsent(port);
         }
 
         // IPv4 traffic on an IPv6 socket, seen through its mapped addresses.
@@ -189,6 +190,20 @@ class LoopbackSockets : public ::testing::Test {
     Fd listener_;  // on 127.0.0.1, which the connections reach
     std::vector<Fd> sockets_;
     std::set<uint16_t> ports_;
+    // A port of an IPv6-only socket must show no row. Its number is still
+    // free for IPv4, where another process could take it while the test
+    // runs, so an IPv4 socket holds it (bound sockets that neither listen
+    // nor connect have no row).
+    void ExpectAbsent(uint16_t port) {
+        Fd holder(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        const sockaddr_in address = V4Address(kAny, port);
+        if (holder.open() &&
+            ::bind(holder.fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0) {
+            absentPorts_.insert(port);
+            Keep(std::move(holder));
+        }
+    }
+
     std::set<uint16_t> absentPorts_;
     uint16_t v6onlyPort_ = 0;
     bool ipv6_ = false;

@@ -44,8 +44,12 @@ bool SendRequest(int fd, int family, uint8_t protocol) {
     request.header.nlmsg_seq = 1;
     request.body.sdiag_family = static_cast<uint8_t>(family);
     request.body.sdiag_protocol = protocol;
-    // Every state, listeners' request sockets and TIME_WAIT included.
-    request.body.idiag_states = ~0u;
+    // Every state, listeners' request sockets and TIME_WAIT included, but not
+    // the bit that asks newer kernels for TCP sockets that are only bound:
+    // those are no connections, older kernels and /proc/net never list them,
+    // and the kernel would report them as closed connections.
+    constexpr uint32_t kBoundInactive = 1U << 13;
+    request.body.idiag_states = ~kBoundInactive;
 
     sockaddr_nl kernel{};
     kernel.nl_family = AF_NETLINK;
