@@ -22,10 +22,13 @@
  * The functions do not receive the sizes of the caller's buffers: the sizes
  * below are what the caller must provide, and the library never writes more.
  *
- * The functions keep no shared state, so calls from several threads are
- * safe; each call blocks its own thread until it is done. Reverse look-ups
- * are bounded: once a call has spent about two seconds in them, the
- * remaining addresses are shown as dotted quads.
+ * Each call blocks its own thread until it is done. The library keeps no
+ * state of its own between or across calls, so on Linux, where the agent is
+ * the library's own, calls from several threads are safe. On Windows the
+ * agent is the system's inetmib1.dll, which is not known to tolerate
+ * concurrent use: serialise calls there. Reverse look-ups are bounded: once
+ * a call has spent about two seconds in them, the remaining addresses are
+ * shown as dotted quads.
  */
 #ifndef CONNWALK_H
 #define CONNWALK_H

@@ -1,19 +1,19 @@
 #include "exports/listing.h"
 
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <string_view>
-#include <vector>
 
-#include "mib/walk.h"
+#include "exports/table_call.h"
 #include "text/entry_texts.h"
 
 namespace connwalk {
 
 namespace {
 
-constexpr char kFieldSeparator = '\r';
-constexpr char kRecordEnd = '\\';
+constexpr std::string_view kFieldSeparator = "\r";
+constexpr std::string_view kRecordEnd = "\\";
 
 // Appends a record if it fits with the listing's NUL; a listing that would
 // outgrow its buffer ends after the last whole record, so that a caller
@@ -43,17 +43,7 @@ int32_t TcpListing(const Services &services, char *listingBuffer) {
     if (listingBuffer == nullptr) {
         return 0;
     }
-    try {
-        std::vector<TcpEntry> entries;
-        {
-            AgentGuard agent;
-            if (!StartAgent(services.agent, &agent.agent)) {
-                return 0;
-            }
-            if (WalkTcpTable(agent.agent, entries) != WalkEnd::Complete) {
-                return 1;
-            }
-        }
+    return WithTable(services, WalkTcpTable, [&](const std::vector<TcpEntry> &entries) {
         Naming naming(services.names);
         std::string listing;
         for (const TcpEntry &entry : entries) {
@@ -61,46 +51,31 @@ int32_t TcpListing(const Services &services, char *listingBuffer) {
             char remote[kEndpointTextSize];
             LocalEndpointText(naming, entry.localAddress, entry.localPort, "tcp", local);
             RemoteEndpointText(naming, entry, remote);
-            const std::string_view separator(&kFieldSeparator, 1);
-            if (!Append(listing, {local, separator, remote, separator, StateLabel(entry.state),
-                                  std::string_view(&kRecordEnd, 1)})) {
+            if (!Append(listing, {local, kFieldSeparator, remote, kFieldSeparator,
+                                  StateLabel(entry.state), kRecordEnd})) {
                 break;
             }
         }
         return Deliver(listing, listingBuffer);
-    } catch (...) {
-        return 1;
-    }
+    });
 }
 
 int32_t UdpListing(const Services &services, char *listingBuffer) {
     if (listingBuffer == nullptr) {
         return 0;
     }
-    try {
-        std::vector<UdpEntry> entries;
-        {
-            AgentGuard agent;
-            if (!StartAgent(services.agent, &agent.agent)) {
-                return 0;
-            }
-            if (WalkUdpTable(agent.agent, entries) != WalkEnd::Complete) {
-                return 1;
-            }
-        }
+    return WithTable(services, WalkUdpTable, [&](const std::vector<UdpEntry> &entries) {
         Naming naming(services.names);
         std::string listing;
         for (const UdpEntry &entry : entries) {
             char local[kEndpointTextSize];
             LocalEndpointText(naming, entry.localAddress, entry.localPort, "udp", local);
-            if (!Append(listing, {local, std::string_view(&kRecordEnd, 1)})) {
+            if (!Append(listing, {local, kRecordEnd})) {
                 break;
             }
         }
         return Deliver(listing, listingBuffer);
-    } catch (...) {
-        return 1;
-    }
+    });
 }
 
 }  // namespace connwalk

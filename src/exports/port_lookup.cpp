@@ -1,9 +1,8 @@
 #include "exports/port_lookup.h"
 
 #include <cstring>
-#include <vector>
 
-#include "mib/walk.h"
+#include "exports/table_call.h"
 #include "text/entry_texts.h"
 
 namespace connwalk {
@@ -13,17 +12,7 @@ int32_t TcpPortInfo(const Services &services, PortSide side, int32_t port, char 
     if (endpointText == nullptr || stateText == nullptr) {
         return 0;
     }
-    try {
-        std::vector<TcpEntry> entries;
-        {
-            AgentGuard agent;
-            if (!StartAgent(services.agent, &agent.agent)) {
-                return 0;
-            }
-            if (WalkTcpTable(agent.agent, entries) != WalkEnd::Complete) {
-                return 1;
-            }
-        }
+    return WithTable(services, WalkTcpTable, [&](const std::vector<TcpEntry> &entries) {
         bool skip = skipFirst != 0;
         for (const TcpEntry &entry : entries) {
             const int32_t entryPort = side == PortSide::Local ? entry.localPort : entry.remotePort;
@@ -45,9 +34,7 @@ int32_t TcpPortInfo(const Services &services, PortSide side, int32_t port, char 
             return 1;
         }
         return 0;
-    } catch (...) {
-        return 1;
-    }
+    });
 }
 
 }  // namespace connwalk
