@@ -318,6 +318,21 @@ TEST(WineScriptedAgent, RepeatedCallsGiveTheSameListings) {
     EXPECT_EQ(Number(run.blocks.back(), "CWAGENT_DETACHES"), 20);
 }
 
+// Every call gives back what it took from the system: after a warm-up, a
+// loop of calls leaves the process with as many handles as before.
+TEST(WineScriptedAgent, LoopOfCallsKeepsTheHandleCountFlat) {
+    const ProbeRun run =
+        Probe(kRunDirectory, kScriptedAgent, "", {"loop:10", "handles", "loop:50", "handles"});
+    ASSERT_EQ(run.blocks.size(), 4U);
+    EXPECT_EQ(Number(run.blocks[0], "loop_failures"), 0);
+    EXPECT_EQ(Number(run.blocks[2], "loop_failures"), 0);
+    const long before = Number(run.blocks[1], "handles");
+    const long after = Number(run.blocks[3], "handles");
+    std::printf("handles: %ld before, %ld after 50 rounds of the four calls\n", before, after);
+    EXPECT_GT(before, 0);
+    EXPECT_EQ(after, before);
+}
+
 // Wine's agent answers in its own way (no tcpConnTable, names of 8
 // sub-identifiers past a table, error statuses with a jump past it); what
 // it yields may vary, but every call must end within the contract.

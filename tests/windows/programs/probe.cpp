@@ -187,6 +187,45 @@ void AgentReport() {
     Put("own_event_open", HandleOpen("CWAGENT_OWN_EVENT") ? 1 : 0);
 }
 
+// The process's open handles. Wine answers GetProcessHandleCount with 0,
+// so they are counted by asking after every small handle value instead.
+void Handles() {
+    DWORD reported = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &reported);
+    long long counted = 0;
+    for (uintptr_t value = 4; value < 0x2000; value += 4) {
+        DWORD flags = 0;
+        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) != FALSE) {
+            ++counted;
+        }
+    }
+    Put("handles_reported", static_cast<long long>(reported));
+    Put("handles", counted);
+}
+
+// Calls each of the four functions `times` times, keeping only the results.
+void Loop(HMODULE module, long times) {
+    const auto tcp = Resolve<ListingFunction>(module, "GetTCPEndpoints");
+    const auto udp = Resolve<ListingFunction>(module, "GetUDPEndpoints");
+    const auto local = Resolve<LookupFunction>(module, "GetTCPLocalPortInfo");
+    const auto remote = Resolve<LookupFunction>(module, "GetTCPRemotePortInfo");
+    if (tcp == nullptr || udp == nullptr || local == nullptr || remote == nullptr) {
+        Put("error", "missing export");
+        return;
+    }
+    Area listing(CONNWALK_LISTING_SIZE);
+    Area endpoint(CONNWALK_ENDPOINT_SIZE);
+    Area state(CONNWALK_STATE_SIZE);
+    long failures = 0;
+    for (long i = 0; i < times; ++i) {
+        failures += tcp(listing.data()) < 3 ? 1 : 0;
+        failures += udp(listing.data()) < 3 ? 1 : 0;
+        failures += local(21, endpoint.data(), state.data(), 0) != 1 ? 1 : 0;
+        failures += remote(25, endpoint.data(), state.data(), 0) != 1 ? 1 : 0;
+    }
+    Put("loop_failures", failures);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -210,6 +249,10 @@ int main(int argc, char **argv) {
             Lookup(module, "GetTCPLocalPortInfo", command.substr(6));
         } else if (command.rfind("remote:", 0) == 0) {
             Lookup(module, "GetTCPRemotePortInfo", command.substr(7));
+        } else if (command == "handles") {
+            Handles();
+        } else if (command.rfind("loop:", 0) == 0) {
+            Loop(module, std::strtol(command.substr(5).c_str(), nullptr, 10));
         } else if (command == "agent") {
             AgentReport();
         } else {
