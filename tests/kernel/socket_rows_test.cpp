@@ -96,6 +96,7 @@ INSTANTIATE_TEST_SUITE_P(
         TcpCase{"Ipv4Listener", V4(kListen, kAny, 22, kAny, 0), true, {{2, kAny, 22, kAny, 0}}},
         TcpCase{"BoundOnlyHasNoRow", V4(kBoundInactive, kLocal, 5000, kAny, 0), false, {}},
         TcpCase{"UnknownStateHasNoRow", V4(200, kLocal, 5000, kAny, 0), false, {}},
+        TcpCase{"ClosedWithoutItsPortHasNoRow", V4(kClose, kAny, 0, kPeer, 23730), false, {}},
         TcpCase{"MappedConnection", V6(kEstablished, Mapped(kLocal), 8080, Mapped(kPeer), 51000), true,
                 {{5, kLocal, 8080, kPeer, 51000}}},
         TcpCase{"MappedTimeWait", V6(kTimeWait, Mapped(kLocal), 8080, Mapped(kPeer), 51000), false,

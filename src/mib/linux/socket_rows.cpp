@@ -82,7 +82,10 @@ int32_t MibTcpState(uint8_t kernelState) {
 void AppendTcpRow(const KernelSocket &socket, bool v6onlyDefault, std::vector<TcpEntry> *rows) {
     TcpEntry row;
     row.state = MibTcpState(socket.state);
-    if (row.state == 0) {
+    // A connection that a reset has just closed may still be listed for a
+    // moment after it gave back its local port; with no port it is no
+    // endpoint of anything.
+    if (row.state == 0 || socket.localPort == 0) {
         return;
     }
     row.localPort = socket.localPort;
