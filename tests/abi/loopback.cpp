@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <system_error>
@@ -41,26 +42,6 @@ Socket BindOnce(int type, const char *address) {
     return socket;
 }
 
-// Whether `port` is the local or remote port of any row of the kernel's
-// IPv4 or IPv6 TCP tables.
-bool PortInKernelTables(uint16_t port) {
-    for (const char *path : {"/proc/net/tcp", "/proc/net/tcp6"}) {
-        std::ifstream table(path);
-        std::string line;
-        std::getline(table, line);  // column titles
-        while (std::getline(table, line)) {
-            std::istringstream fields(line);
-            std::string slot, local, remote;
-            fields >> slot >> local >> remote;
-            for (const std::string &endpoint : {local, remote}) {
-                const size_t colon = endpoint.rfind(':');
-                if (colon == std::string::npos) continue;
-                if (std::stoul(endpoint.substr(colon + 1), nullptr, 16) == port) return true;
-            }
-        }
-    }
-    return false;
-}
 
 // A socket at a port the kernel picks. A TCP port is picked afresh while it
 // is still the remote port of a connection that an earlier test closed and
@@ -69,7 +50,7 @@ bool PortInKernelTables(uint16_t port) {
 Socket BoundSocket(int type, const char *address) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         Socket socket = BindOnce(type, address);
-        if (type != SOCK_STREAM || !PortInKernelTables(LocalPort(socket))) return socket;
+        if (type != SOCK_STREAM || !PortsInKernelTables().contains(LocalPort(socket))) return socket;
     }
     errno = EADDRINUSE;
     Fail("no TCP port free of old connections");
@@ -143,6 +124,28 @@ LoopbackConnection ConnectOverLoopback(const Socket &listener) {
 uint16_t UnusedTcpPort() {
     const Socket probe = BoundSocket(SOCK_STREAM, "127.0.0.1");
     return LocalPort(probe);
+}
+
+std::set<uint16_t> PortsInKernelTables() {
+    std::set<uint16_t> ports;
+    for (const char *path : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        std::ifstream table(path);
+        std::string line;
+        std::getline(table, line);  // column titles
+        while (std::getline(table, line)) {
+            std::istringstream fields(line);
+            std::string slot, local, remote;
+            fields >> slot >> local >> remote;
+            for (const std::string &endpoint : {local, remote}) {
+                const size_t colon = endpoint.rfind(':');
+                if (colon != std::string::npos) {
+                    ports.insert(
+                        static_cast<uint16_t>(std::stoul(endpoint.substr(colon + 1), nullptr, 16)));
+                }
+            }
+        }
+    }
+    return ports;
 }
 
 }  // namespace connwalk::testing

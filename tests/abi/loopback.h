@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 
 namespace connwalk::testing {
 
@@ -48,5 +49,9 @@ LoopbackConnection ConnectOverLoopback(const Socket &listener);
 // The TCP ports of all the sockets above are picked the same way, so that
 // connections that earlier tests left in TIME_WAIT never share their rows.
 uint16_t UnusedTcpPort();
+
+// Every port that a row of the kernel's IPv4 or IPv6 TCP tables names, on
+// either side.
+std::set<uint16_t> PortsInKernelTables();
 
 }  // namespace connwalk::testing

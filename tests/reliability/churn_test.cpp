@@ -42,28 +42,6 @@ constexpr int kListings = 300;
 constexpr size_t kFaultsShown = 20;
 constexpr uint16_t kLowestClientPort = 10000;
 
-// Every port that a row of the kernel's TCP tables names on either side.
-std::set<uint16_t> PortsInKernelTables() {
-    std::set<uint16_t> ports;
-    for (const char *path : {"/proc/net/tcp", "/proc/net/tcp6"}) {
-        std::ifstream table(path);
-        std::string line;
-        std::getline(table, line);  // column titles
-        while (std::getline(table, line)) {
-            std::istringstream fields(line);
-            std::string slot, local, remote;
-            fields >> slot >> local >> remote;
-            for (const std::string &endpoint : {local, remote}) {
-                const size_t colon = endpoint.rfind(':');
-                if (colon != std::string::npos) {
-                    ports.insert(
-                        static_cast<uint16_t>(std::stoul(endpoint.substr(colon + 1), nullptr, 16)));
-                }
-            }
-        }
-    }
-    return ports;
-}
 
 // The lowest port the kernel picks by itself: client ports below it are
 // taken only by those who bind them.
