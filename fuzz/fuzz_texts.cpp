@@ -25,6 +25,7 @@
 
 #include "fuzz_input.h"
 #include "harness_check.h"
+#include "lookup_answer.h"
 #include "text/texts.h"
 
 namespace connwalk::fuzz {
@@ -44,35 +45,18 @@ struct FuzzNames {
     std::optional<Answered> local;
 };
 
-// One look-up: found or not; a name of any length and any bytes, NULs
-// included; now and then an area filled to its end without a NUL, or
-// scribbled on by a look-up that finds nothing. Returns what the look-up
-// returns, and sets `answered` to what a text may show of it.
+// One look-up; returns what the look-up returns, and sets `answered` to what
+// a text may show of it.
 bool Answer(FuzzNames &names, char *out, size_t size, Answered &answered) {
-    FUZZ_CHECK(out != nullptr && size > 0);
-    FuzzInput &input = *names.input;
-    const uint8_t flags = input.BackByte();
-    const size_t length = (flags & 2) != 0 ? input.BackBytes(2) % 2048u : input.BackByte();
-    const std::string name = input.BackText(length);
-    const bool found = (flags & 1) != 0;
-    const bool sloppy = (flags & 0x0C) == 0x0C;
-    const size_t written = sloppy ? std::min(name.size(), size) : std::min(name.size(), size - 1);
+    const LookupAnswer answer = AnswerLookup(*names.input, out, size, 2048);
     answered.reset();
-    if (!found) {
-        if (sloppy) {
-            std::memcpy(out, name.data(), written);
-        }
+    if (!answer.found) {
         return false;
     }
-    std::memcpy(out, name.data(), written);
-    if (written < size) {
-        out[written] = '\0';
-    }
-    // Up to the first NUL, and no more than a name text's area holds; an
-    // empty name is no name.
-    const std::string shown = name.substr(0, std::min({written, name.find('\0'), kNameTextSize - 1}));
+    // No more than a name text's area holds; an empty name is no name.
+    const std::string_view shown = answer.Given().substr(0, kNameTextSize - 1);
     if (!shown.empty()) {
-        answered = shown;
+        answered = std::string(shown);
     }
     return true;
 }

@@ -32,6 +32,7 @@
 #include "exports/services.h"
 #include "fuzz_input.h"
 #include "harness_check.h"
+#include "lookup_answer.h"
 #include "mib/walk.h"
 #include "text/texts.h"
 
@@ -303,25 +304,11 @@ struct FuzzNames {
 };
 
 bool Answer(FuzzNames &names, char *out, size_t size) {
-    FUZZ_CHECK(out != nullptr && size > 0);
-    FuzzInput &input = *names.input;
-    const uint8_t flags = input.BackByte();
-    const size_t length = (flags & 2) != 0 ? input.BackBytes(2) % 1024u : input.BackByte();
-    const std::string name = input.BackText(length);
-    const bool found = (flags & 1) != 0;
-    const bool sloppy = (flags & 0x0C) == 0x0C;
-    const size_t written = sloppy ? std::min(name.size(), size) : std::min(name.size(), size - 1);
-    if (!found) {
-        if (sloppy) {
-            std::memcpy(out, name.data(), written);
-        }
+    const LookupAnswer answer = AnswerLookup(*names.input, out, size, 1024);
+    if (!answer.found) {
         return false;
     }
-    std::memcpy(out, name.data(), written);
-    if (written < size) {
-        out[written] = '\0';
-    }
-    const std::string_view given(name.data(), std::min(written, name.find('\0')));
+    const std::string_view given = answer.Given();
     names.newline = names.newline || given.find('\n') != std::string_view::npos;
     names.dirty = names.dirty || given.find_first_of("\n\r\\") != std::string_view::npos;
     return true;
