@@ -32,9 +32,21 @@ struct Cell {
 };
 
 struct Row {
-    std::vector<uint32_t> index;  // the name's sub-identifiers after the column number
+    size_t indexStart = 0;   // where the row's index begins in Rows::indexes
+    size_t indexLength = 0;  // the name's sub-identifiers after the column number
     std::array<Cell, kMaxColumns> cells{};
-    uint32_t filled = 0;          // bit c-1 set once column c gave a usable value
+    uint32_t filled = 0;     // bit c-1 set once column c gave a usable value
+};
+
+// The rows of one walk, their indexes kept end to end in one array rather
+// than one allocation per row.
+struct Rows {
+    std::vector<Row> rows;
+    std::vector<uint32_t> indexes;
+
+    std::span<const uint32_t> IndexOf(const Row &row) const {
+        return {indexes.data() + row.indexStart, row.indexLength};
+    }
 };
 
 bool StartsWith(const ObjectName &name, std::span<const uint32_t> prefix) {
@@ -70,8 +82,10 @@ bool ReadCell(ColumnKind kind, const Value &value, Cell &cell) {
 // table that stays put this is the same as matching by position, and for
 // one that changed between the column passes no row takes another row's
 // cells.
-WalkEnd WalkRows(const Agent &agent, const TableShape &table, std::vector<Row> &rows) {
+WalkEnd WalkRows(const Agent &agent, const TableShape &table, Rows &walked) {
+    std::vector<Row> &rows = walked.rows;
     rows.clear();
+    walked.indexes.clear();
     std::vector<uint32_t> sent(table.entry.begin(), table.entry.end());
     sent.push_back(1);
 
@@ -112,19 +126,22 @@ WalkEnd WalkRows(const Agent &agent, const TableShape &table, std::vector<Row> &
         const bool usable = ReadCell(table.columns[column - 1], value, cell);
         if (column == 1) {
             Row &row = rows.emplace_back();
-            row.index.assign(index.begin(), index.end());
+            row.indexStart = walked.indexes.size();
+            row.indexLength = index.size();
+            walked.indexes.insert(walked.indexes.end(), index.begin(), index.end());
             row.cells[0] = cell;
             row.filled = usable ? 1U : 0U;
             continue;
         }
         auto before = [&](const Row &row) {
-            return std::lexicographical_compare(row.index.begin(), row.index.end(), index.begin(),
+            const std::span<const uint32_t> rowIndex = walked.IndexOf(row);
+            return std::lexicographical_compare(rowIndex.begin(), rowIndex.end(), index.begin(),
                                                 index.end());
         };
         while (cursor < rows.size() && before(rows[cursor])) {
             ++cursor;
         }
-        if (cursor < rows.size() && std::ranges::equal(rows[cursor].index, index)) {
+        if (cursor < rows.size() && std::ranges::equal(walked.IndexOf(rows[cursor]), index)) {
             if (usable) {
                 rows[cursor].cells[column - 1] = cell;
                 rows[cursor].filled |= 1U << (column - 1);
@@ -141,12 +158,13 @@ bool Complete(const Row &row, size_t columns) { return row.filled == (1U << colu
 
 WalkEnd WalkTcpTable(const Agent &agent, std::vector<TcpEntry> &entries) {
     entries.clear();
-    std::vector<Row> rows;
+    Rows rows;
     const WalkEnd end = WalkRows(agent, TableShape{kTcpConnEntry, kTcpColumns}, rows);
     if (end != WalkEnd::Complete) {
         return end;
     }
-    for (const Row &row : rows) {
+    entries.reserve(rows.rows.size());
+    for (const Row &row : rows.rows) {
         if (Complete(row, std::size(kTcpColumns))) {
             entries.push_back(TcpEntry{row.cells[0].number, row.cells[1].address, row.cells[2].number,
                                        row.cells[3].address, row.cells[4].number});
@@ -157,12 +175,13 @@ WalkEnd WalkTcpTable(const Agent &agent, std::vector<TcpEntry> &entries) {
 
 WalkEnd WalkUdpTable(const Agent &agent, std::vector<UdpEntry> &entries) {
     entries.clear();
-    std::vector<Row> rows;
+    Rows rows;
     const WalkEnd end = WalkRows(agent, TableShape{kUdpEntry, kUdpColumns}, rows);
     if (end != WalkEnd::Complete) {
         return end;
     }
-    for (const Row &row : rows) {
+    entries.reserve(rows.rows.size());
+    for (const Row &row : rows.rows) {
         if (Complete(row, std::size(kUdpColumns))) {
             entries.push_back(UdpEntry{row.cells[0].address, row.cells[1].number});
         }

@@ -10,6 +10,9 @@
 
 namespace connwalk {
 
+using ServiceVisitor = void (*)(void *context, uint16_t port, const char *protocol,
+                                const char *name);
+
 // Each look-up writes a NUL-terminated name of at most `size` bytes into
 // `out`, cut short when longer, and returns true; or returns false when it
 // has no name, leaving `out` as it found it.
@@ -26,6 +29,12 @@ struct NameService {
     // The clock that bounds the time spent in reverse look-ups; null means
     // the steady clock.
     std::chrono::steady_clock::time_point (*now)(void *state) = nullptr;
+    // Hands every entry of the service database to `visit`, in the
+    // database's order: port (host order), protocol and official name.
+    // Returns false when the database cannot be read to its end. Optional:
+    // reading the database once serves a whole listing, where asking port
+    // by port reads it once per port.
+    bool (*eachService)(void *state, ServiceVisitor visit, void *context) = nullptr;
 };
 
 // The platform's own look-ups.

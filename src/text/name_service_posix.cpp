@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 #include "text/name_service.h"
@@ -54,6 +55,46 @@ bool ServiceName(void *, int32_t port, const char *protocol, char *out, size_t s
     }
 }
 
+// The C library keeps a single position in the service database for the
+// whole process, so two calls reading it at once would each get part of it.
+// Calls of this library take turns; a program that enumerates the database
+// itself at the same moment can still cut a listing's read short, which
+// then shows numbers where it would show names.
+std::mutex gServiceDatabase;
+
+// One reading of the service database, closed however it ends: `visit` may
+// throw when memory runs out.
+struct ServiceDatabaseReading {
+    std::lock_guard<std::mutex> turn{gServiceDatabase};
+    ServiceDatabaseReading() { setservent(0); }
+    ~ServiceDatabaseReading() { endservent(); }
+    ServiceDatabaseReading(const ServiceDatabaseReading &) = delete;
+    ServiceDatabaseReading &operator=(const ServiceDatabaseReading &) = delete;
+};
+
+bool EachService(void *, ServiceVisitor visit, void *context) {
+    const ServiceDatabaseReading reading;
+    std::vector<char> buffer(1024);
+    for (;;) {
+        servent entry{};
+        servent *result = nullptr;
+        const int error = getservent_r(&entry, buffer.data(), buffer.size(), &result);
+        if (error == 0 && result != nullptr) {
+            if (result->s_name != nullptr && result->s_proto != nullptr) {
+                visit(context, ntohs(static_cast<uint16_t>(result->s_port)), result->s_proto,
+                      result->s_name);
+            }
+            continue;
+        }
+        if (error == ERANGE && buffer.size() < kServiceBufferLimit) {
+            // The entry was not taken; it comes again with more room.
+            buffer.resize(buffer.size() * 2);
+            continue;
+        }
+        return error == ENOENT || (error == 0 && result == nullptr);
+    }
+}
+
 bool HostName(void *, const Ipv4Address &address, char *out, size_t size) {
     sockaddr_in peer{};
     peer.sin_family = AF_INET;
@@ -88,6 +129,8 @@ bool LocalName(void *, char *out, size_t size) {
 
 }  // namespace
 
-NameService PlatformNames() { return NameService{nullptr, ServiceName, HostName, LocalName, nullptr}; }
+NameService PlatformNames() {
+    return NameService{nullptr, ServiceName, HostName, LocalName, nullptr, EachService};
+}
 
 }  // namespace connwalk

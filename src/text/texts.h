@@ -23,7 +23,12 @@ inline constexpr std::chrono::milliseconds kReverseLookupBudget{2000};
 // reverse look-ups share one time budget. Nothing outlives the call.
 struct Naming {
     const NameService &service;
+    // Names by (port, protocol). Filled port by port as they are asked for,
+    // or, where the service can list its database, from one reading of it
+    // by 16-bit port; a port that the reading did not name then has none.
     std::map<std::pair<int32_t, std::string>, std::string> services;
+    bool serviceDatabaseTried = false;
+    bool serviceDatabaseRead = false;
     std::map<uint32_t, std::string> hosts;
     std::string localName;
     bool haveLocalName = false;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <tuple>
 
 namespace connwalk::kernel {
 
@@ -86,13 +87,22 @@ void IndexOf(const UdpEntry &row, uint32_t (&index)[kUdpIndexLength]) {
     std::copy(std::begin(values), std::end(values), index);
 }
 
-template <typename Row, size_t N>
-int CompareIndex(const Row &a, const Row &b) {
-    uint32_t left[N];
-    uint32_t right[N];
-    IndexOf(a, left);
-    IndexOf(b, right);
-    return Compare(left, N, right, N);
+// A row's index as numbers that order as its sub-identifiers do: an
+// address's four sub-identifiers are its bytes, which compare in turn as its
+// value in network order does. Sorting by these is sorting by index, without
+// spelling every index out.
+uint32_t AddressKey(const Ipv4Address &address) {
+    return uint32_t{address.bytes[0]} << 24 | uint32_t{address.bytes[1]} << 16 |
+           uint32_t{address.bytes[2]} << 8 | uint32_t{address.bytes[3]};
+}
+
+std::tuple<uint32_t, uint32_t, uint32_t, uint32_t> SortKey(const TcpEntry &row) {
+    return {AddressKey(row.localAddress), static_cast<uint32_t>(row.localPort),
+            AddressKey(row.remoteAddress), static_cast<uint32_t>(row.remotePort)};
+}
+
+std::tuple<uint32_t, uint32_t> SortKey(const UdpEntry &row) {
+    return {AddressKey(row.localAddress), static_cast<uint32_t>(row.localPort)};
 }
 
 // Where a name stands against the names under a table's entry.
@@ -261,13 +271,57 @@ ObjectName CellName(MibView *view, const ViewObject &table, const Row &row, uint
     return ObjectName{kBaseLength + 1 + IndexLength, view->answerName};
 }
 
+// Makes `cell` of the table the answer, and remembers it for the next request.
+template <typename Row, size_t IndexLength>
+void AnswerCell(MibView *view, const ViewObject &table, const std::vector<Row> &rows, Cell cell,
+                Binding *binding, int32_t *errorStatus) {
+    const Row &row = rows[cell.row];
+    if constexpr (IndexLength == kTcpIndexLength) {
+        binding->value = TcpValue(view, row, cell.column);
+    } else {
+        binding->value = UdpValue(view, row, cell.column);
+    }
+    binding->name = CellName<Row, IndexLength>(view, table, row, cell.column);
+    *errorStatus = kErrorStatusNoError;
+    view->lastIsCell = true;
+    view->lastInTcp = table.kind == Kind::TcpTable;
+    view->lastColumn = cell.column;
+    view->lastRow = cell.row;
+    view->lastNameLength = binding->name.count;
+}
+
+// The cell after the last answer, when `sent` is that answer's name and the
+// table has one more cell; otherwise a search decides.
+bool CellAfterLast(const MibView &view, const ObjectName &sent, size_t rows, uint32_t columns,
+                   Cell *cell) {
+    if (!view.lastIsCell || sent.count != view.lastNameLength ||
+        !std::equal(sent.ids, sent.ids + sent.count, view.answerName)) {
+        return false;
+    }
+    if (view.lastRow + 1 < rows) {
+        *cell = {view.lastColumn, view.lastRow + 1};
+        return true;
+    }
+    if (view.lastColumn < columns) {
+        *cell = {view.lastColumn + 1, 0};
+        return true;
+    }
+    return false;
+}
+
+const ViewObject &TableObject(Kind kind) {
+    return *std::find_if(std::begin(kView), std::end(kView),
+                         [kind](const ViewObject &object) { return object.kind == kind; });
+}
+
 }  // namespace
 
 void SortTcpRows(std::vector<TcpEntry> *rows) {
     std::sort(rows->begin(), rows->end(), [](const TcpEntry &a, const TcpEntry &b) {
-        const int order = CompareIndex<TcpEntry, kTcpIndexLength>(a, b);
-        if (order != 0) {
-            return order < 0;
+        const auto aKey = SortKey(a);
+        const auto bKey = SortKey(b);
+        if (aKey != bKey) {
+            return aKey < bKey;
         }
         const bool aWaits = a.state == kTimeWait;
         const bool bWaits = b.state == kTimeWait;
@@ -275,19 +329,18 @@ void SortTcpRows(std::vector<TcpEntry> *rows) {
     });
     rows->erase(std::unique(rows->begin(), rows->end(),
                             [](const TcpEntry &a, const TcpEntry &b) {
-                                return CompareIndex<TcpEntry, kTcpIndexLength>(a, b) == 0;
+                                return SortKey(a) == SortKey(b);
                             }),
                 rows->end());
 }
 
 void SortUdpRows(std::vector<UdpEntry> *rows) {
-    const auto before = [](const UdpEntry &a, const UdpEntry &b) {
-        return CompareIndex<UdpEntry, kUdpIndexLength>(a, b) < 0;
-    };
-    std::sort(rows->begin(), rows->end(), before);
+    std::sort(rows->begin(), rows->end(), [](const UdpEntry &a, const UdpEntry &b) {
+        return SortKey(a) < SortKey(b);
+    });
     rows->erase(std::unique(rows->begin(), rows->end(),
                             [](const UdpEntry &a, const UdpEntry &b) {
-                                return CompareIndex<UdpEntry, kUdpIndexLength>(a, b) == 0;
+                                return SortKey(a) == SortKey(b);
                             }),
                 rows->end());
 }
@@ -297,6 +350,18 @@ bool AnswerGetNext(MibView *view, Binding *binding, int32_t *errorStatus) {
     if (sent.ids == nullptr && sent.count != 0) {
         return false;
     }
+    Cell next;
+    if (view->lastInTcp && CellAfterLast(*view, sent, view->tcpRows.size(), 5, &next)) {
+        AnswerCell<TcpEntry, kTcpIndexLength>(view, TableObject(Kind::TcpTable), view->tcpRows,
+                                              next, binding, errorStatus);
+        return true;
+    }
+    if (!view->lastInTcp && CellAfterLast(*view, sent, view->udpRows.size(), 2, &next)) {
+        AnswerCell<UdpEntry, kUdpIndexLength>(view, TableObject(Kind::UdpTable), view->udpRows,
+                                              next, binding, errorStatus);
+        return true;
+    }
+    view->lastIsCell = false;
     for (const ViewObject &object : kView) {
         uint32_t base[kBaseLength];
         BaseName(object, base);
@@ -321,10 +386,8 @@ bool AnswerGetNext(MibView *view, Binding *binding, int32_t *errorStatus) {
                 return false;
             }
             if (NextCell<TcpEntry, kTcpIndexLength>(sent, place, view->tcpRows, columns, &cell)) {
-                const TcpEntry &row = view->tcpRows[cell.row];
-                binding->value = TcpValue(view, row, cell.column);
-                binding->name = CellName<TcpEntry, kTcpIndexLength>(view, object, row, cell.column);
-                *errorStatus = kErrorStatusNoError;
+                AnswerCell<TcpEntry, kTcpIndexLength>(view, object, view->tcpRows, cell, binding,
+                                                      errorStatus);
                 return true;
             }
         } else {
@@ -332,10 +395,8 @@ bool AnswerGetNext(MibView *view, Binding *binding, int32_t *errorStatus) {
                 return false;
             }
             if (NextCell<UdpEntry, kUdpIndexLength>(sent, place, view->udpRows, columns, &cell)) {
-                const UdpEntry &row = view->udpRows[cell.row];
-                binding->value = UdpValue(view, row, cell.column);
-                binding->name = CellName<UdpEntry, kUdpIndexLength>(view, object, row, cell.column);
-                *errorStatus = kErrorStatusNoError;
+                AnswerCell<UdpEntry, kUdpIndexLength>(view, object, view->udpRows, cell, binding,
+                                                      errorStatus);
                 return true;
             }
         }

@@ -12,6 +12,7 @@
 // Platform-neutral: the rows come from a RowSource.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -38,6 +39,14 @@ struct MibView {
     // What the last answer's name and value point into.
     uint32_t answerName[kLongestName] = {};
     uint8_t answerBytes[8] = {};
+    // The table cell that the last answer named, if it named one. A walk
+    // sends every answer's name back, and the cell after a known cell is
+    // found without a search, so a whole walk costs one pass.
+    bool lastIsCell = false;
+    bool lastInTcp = false;
+    uint32_t lastColumn = 0;
+    size_t lastRow = 0;
+    uint32_t lastNameLength = 0;
 };
 
 // Puts rows into index order (sub-identifiers compared as unsigned numbers:

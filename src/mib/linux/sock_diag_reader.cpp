@@ -118,18 +118,20 @@ DumpResult DumpOnce(int family, uint8_t protocol, std::vector<uint8_t> &buffer, 
 
 DumpResult DumpSockets(int family, uint8_t protocol, std::vector<KernelSocket> *sockets) {
     std::vector<uint8_t> buffer(kDatagramBuffer);
-    std::vector<KernelSocket> taken;
+    // An attempt appends in place; one that does not complete is taken back.
+    const size_t before = sockets->size();
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        taken.clear();
-        const DumpResult result = DumpOnce(family, protocol, buffer, &taken);
+        sockets->resize(before);
+        const DumpResult result = DumpOnce(family, protocol, buffer, sockets);
         if (result == DumpResult::Complete) {
-            sockets->insert(sockets->end(), taken.begin(), taken.end());
             return result;
         }
         if (result == DumpResult::Unavailable) {
+            sockets->resize(before);
             return result;
         }
     }
+    sockets->resize(before);
     return DumpResult::Interrupted;
 }
 
