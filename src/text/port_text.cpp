@@ -14,11 +14,9 @@ using ServiceTable = std::map<std::pair<int32_t, std::string>, std::string>;
 
 void Collect(void *context, uint16_t port, const char *protocol, const char *name) {
     // The first entry for a port and protocol is the one that a look-up of
-    // that port finds; an empty name would leave an endpoint without a port.
-    if (name[0] != '\0') {
-        std::string text(name, strnlen(name, kNameTextSize - 1));
-        static_cast<ServiceTable *>(context)->try_emplace({port, protocol}, std::move(text));
-    }
+    // that port finds.
+    std::string text(name, strnlen(name, kNameTextSize - 1));
+    static_cast<ServiceTable *>(context)->try_emplace({port, protocol}, std::move(text));
 }
 
 // Reads the whole service database into the call's table, once, where the
@@ -51,7 +49,8 @@ void PortText(Naming &naming, int32_t port, const char *protocol, char (&out)[kN
         // without a name is the whole value.
         const auto found = naming.services.find(
             {static_cast<uint16_t>(port), protocol != nullptr ? protocol : ""});
-        if (found == naming.services.end()) {
+        // An empty name would leave an endpoint without a port.
+        if (found == naming.services.end() || found->second.empty()) {
             Decimal(port, out);
             return;
         }

@@ -172,6 +172,32 @@ TEST(ListingTest, ListingHoldsEveryWholeRecordThatFits) {
     EXPECT_TRUE(buffer.GuardIntact());
 }
 
+// Once the listing is full no more names are asked for, so a large table
+// costs a listing its walk and no more look-ups than a small one.
+TEST(ListingTest, LookUpsStopWhenTheListingIsFull) {
+    std::vector<long> lookUps;
+    for (const int32_t size : {5000, 40000}) {
+        Machine machine;
+        std::vector<TcpEntry> rows;
+        for (int32_t i = 0; i < size; ++i) {
+            // Every row has its own local port and its own peer.
+            rows.push_back(TcpEntry{5, Ip(10, 0, 0, 1), 1024 + i,
+                                    Ip(192, 0, static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)), 443});
+        }
+        machine.agent.view = TcpTableView(rows);
+        CallerBuffer buffer;
+        ASSERT_GT(TcpListing(machine.Make(), buffer.data()), 0);
+        const std::string text = buffer.Text();
+        const long records = std::count(text.begin(), text.end(), '\\');
+        ASSERT_LT(records, size);
+        // The records shown and the one that did not fit.
+        EXPECT_LE(machine.names.serviceCalls, 2 * (records + 1));
+        EXPECT_LE(machine.names.hostCalls, 2 * (records + 1));
+        lookUps.push_back(machine.names.serviceCalls + machine.names.hostCalls);
+    }
+    EXPECT_EQ(lookUps[0], lookUps[1]);
+}
+
 TEST(ListingTest, LookupsAreAskedOncePerCall) {
     Machine machine;
     std::vector<TcpEntry> rows;

@@ -353,6 +353,44 @@ TEST(ViewWalk, WalkYieldsEachIndexOnceInOrder) {
     EXPECT_EQ(udp, (std::vector<UdpEntry>{kDns, kNtp, kMdns}));
 }
 
+bool SameAnswer(const Answer &a, const Answer &b) {
+    return a.ok == b.ok && a.status == b.status && a.name == b.name && a.type == b.type &&
+           a.number == b.number && a.bytes == b.bytes;
+}
+
+// A walk sends each answer back, and the agent serves the next cell without
+// a search; whatever the order of the names sent, the answers are those that
+// a fresh view finds by search.
+TEST(ViewWalk, AnswersAfterTheLastAnswerAgreeWithASearch) {
+    FixedRows rows = SampleRows();
+    ViewAgent walker(rows);
+    std::vector<Oid> answered;
+    Oid sent = Mib2({6});
+    for (int step = 0; step < 100; ++step) {
+        const Answer chained = walker.Next(sent);
+        ViewAgent fresh(rows);
+        ASSERT_TRUE(SameAnswer(chained, fresh.Next(sent))) << "step " << step;
+        if (chained.status != kErrorStatusNoError) {
+            break;
+        }
+        answered.push_back(chained.name);
+        sent = chained.name;
+    }
+    ASSERT_GT(answered.size(), 5 * 5 + 2 * 3u);
+
+    // The same names out of order, each sent once or twice running, to an
+    // agent that keeps its memory of the last answer throughout.
+    ViewAgent jumper(rows);
+    for (size_t i = 0; i < answered.size(); ++i) {
+        const Oid &name = answered[(i * 7) % answered.size()];
+        for (int again = 0; again < 1 + static_cast<int>(i % 2); ++again) {
+            const Answer jumped = jumper.Next(name);
+            ViewAgent search(rows);
+            ASSERT_TRUE(SameAnswer(jumped, search.Next(name))) << "name " << i;
+        }
+    }
+}
+
 TEST(ViewSnapshot, EachTableIsReadOnceWhenFirstNeeded) {
     FixedRows rows = SampleRows();
     ViewAgent agent(rows);

@@ -24,6 +24,18 @@ bool ServiceName(void *state, int32_t port, const char *protocol, char *out, siz
     return true;
 }
 
+bool EachService(void *state, ServiceVisitor visit, void *context) {
+    auto &names = *static_cast<FakeNames *>(state);
+    ++names.listingCalls;
+    for (const FakeNames::ServiceEntry &entry : names.database) {
+        visit(context, entry.port, entry.protocol.c_str(), entry.name.c_str());
+        if (names.listingFails) {
+            return false;
+        }
+    }
+    return true;
+}
+
 bool HostName(void *state, const Ipv4Address &address, char *out, size_t size) {
     auto &names = *static_cast<FakeNames *>(state);
     ++names.hostCalls;
@@ -52,7 +64,10 @@ std::chrono::steady_clock::time_point Now(void *state) {
 
 }  // namespace
 
-NameService FakeNames::Service() { return NameService{this, ServiceName, HostName, LocalName, Now}; }
+NameService FakeNames::Service() {
+    return NameService{this, ServiceName, HostName, LocalName, Now,
+                       listsDatabase ? EachService : nullptr};
+}
 
 FakeNames ExampleNames() {
     FakeNames names;

@@ -7,6 +7,7 @@
 #include <map>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "mib/entry.h"
 #include "text/name_service.h"
@@ -21,7 +22,19 @@ struct FakeNames {
     // Each reverse look-up moves the clock on by this much.
     std::chrono::milliseconds reverseDelay{0};
 
+    // The service database as one reading lists it, in its order, when
+    // `listsDatabase` is set; a failing reading stops after the first entry.
+    struct ServiceEntry {
+        uint16_t port;
+        std::string protocol;
+        std::string name;
+    };
+    bool listsDatabase = false;
+    bool listingFails = false;
+    std::vector<ServiceEntry> database;
+
     long serviceCalls = 0;
+    long listingCalls = 0;
     long hostCalls = 0;
     long localCalls = 0;
     std::chrono::steady_clock::time_point clock{};

@@ -8,10 +8,15 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <utility>
+#include <vector>
 
 #include "text/guarded_area.h"
 #include "text/name_service.h"
@@ -76,6 +81,56 @@ TEST(PlatformNames, UnknownProtocolHasNoNames) {
     GuardedArea<kSize> out;
     EXPECT_FALSE(names.serviceName(names.state, 22, "no-such-protocol", out.bytes, kSize));
     EXPECT_EQ(out.bytes[0], kGuardByte);
+}
+
+// What one reading of the service database gives: the first name of each
+// port and protocol, as a look-up by port finds it.
+using ServiceTable = std::map<std::pair<int, std::string>, std::string>;
+
+void Keep(void *context, uint16_t port, const char *protocol, const char *name) {
+    static_cast<ServiceTable *>(context)->try_emplace({port, protocol}, name);
+}
+
+bool ReadDatabase(const NameService &names, ServiceTable *table) {
+    return names.eachService(names.state, Keep, table);
+}
+
+TEST(PlatformNames, ReadingTheDatabaseAgreesWithLookUpsByPort) {
+    const NameService names = PlatformNames();
+    ASSERT_NE(names.eachService, nullptr);
+    ServiceTable table;
+    ASSERT_TRUE(ReadDatabase(names, &table)) << "the reading must reach the database's end";
+    for (const char *protocol : {"tcp", "udp"}) {
+        for (int port = 0; port < 1100; ++port) {
+            const auto found = table.find({port, protocol});
+            const std::string listed = found != table.end() ? found->second : "";
+            EXPECT_EQ(listed, ClassicServiceName(port, protocol)) << port << "/" << protocol;
+        }
+    }
+}
+
+TEST(PlatformNames, ConcurrentReadingsEachSeeTheWholeDatabase) {
+    const NameService names = PlatformNames();
+    ServiceTable alone;
+    ASSERT_TRUE(ReadDatabase(names, &alone));
+    std::vector<std::thread> threads;
+    std::atomic<int> whole{0};
+    constexpr int kThreads = 4;
+    constexpr int kRounds = 25;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&] {
+            for (int round = 0; round < kRounds; ++round) {
+                ServiceTable table;
+                if (ReadDatabase(names, &table) && table == alone) {
+                    ++whole;
+                }
+            }
+        });
+    }
+    for (std::thread &thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(whole.load(), kThreads * kRounds);
 }
 
 TEST(PlatformNames, LocalNameIsTheHostName) {
