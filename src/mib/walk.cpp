@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <cstring>
 #include <span>
 
 namespace connwalk {
@@ -26,14 +27,27 @@ constexpr size_t kMaxColumns = 5;
 // walk end; no real table comes near this many cells.
 constexpr unsigned long kMaxRequests = 1UL << 24;
 
+// A cell's value in the four bytes that either kind needs: an INTEGER's
+// number or an IpAddress's bytes. Rows are kept small because a large table
+// has many of them.
 struct Cell {
-    int32_t number = 0;
-    Ipv4Address address;
+    uint8_t bytes[4] = {};
+
+    int32_t Number() const {
+        int32_t number;
+        std::memcpy(&number, bytes, sizeof number);
+        return number;
+    }
+    Ipv4Address Address() const {
+        Ipv4Address address;
+        std::memcpy(address.bytes, bytes, sizeof address.bytes);
+        return address;
+    }
 };
 
 struct Row {
-    size_t indexStart = 0;   // where the row's index begins in Rows::indexes
-    size_t indexLength = 0;  // the name's sub-identifiers after the column number
+    size_t indexStart = 0;     // where the row's index begins in Rows::indexes
+    uint32_t indexLength = 0;  // the name's sub-identifiers after the column number
     std::array<Cell, kMaxColumns> cells{};
     uint32_t filled = 0;     // bit c-1 set once column c gave a usable value
 };
@@ -67,13 +81,13 @@ bool ReadCell(ColumnKind kind, const Value &value, Cell &cell) {
         if (value.type != kAsnInteger) {
             return false;
         }
-        cell.number = value.number;
+        std::memcpy(cell.bytes, &value.number, sizeof value.number);
         return true;
     }
     if (value.type != kAsnIpAddress || value.length < 4 || value.bytes == nullptr) {
         return false;
     }
-    std::copy_n(value.bytes, 4, cell.address.bytes);
+    std::copy_n(value.bytes, 4, cell.bytes);
     return true;
 }
 
@@ -127,7 +141,7 @@ WalkEnd WalkRows(const Agent &agent, const TableShape &table, Rows &walked) {
         if (column == 1) {
             Row &row = rows.emplace_back();
             row.indexStart = walked.indexes.size();
-            row.indexLength = index.size();
+            row.indexLength = static_cast<uint32_t>(index.size());
             walked.indexes.insert(walked.indexes.end(), index.begin(), index.end());
             row.cells[0] = cell;
             row.filled = usable ? 1U : 0U;
@@ -166,8 +180,9 @@ WalkEnd WalkTcpTable(const Agent &agent, std::vector<TcpEntry> &entries) {
     entries.reserve(rows.rows.size());
     for (const Row &row : rows.rows) {
         if (Complete(row, std::size(kTcpColumns))) {
-            entries.push_back(TcpEntry{row.cells[0].number, row.cells[1].address, row.cells[2].number,
-                                       row.cells[3].address, row.cells[4].number});
+            entries.push_back(TcpEntry{row.cells[0].Number(), row.cells[1].Address(),
+                                       row.cells[2].Number(), row.cells[3].Address(),
+                                       row.cells[4].Number()});
         }
     }
     return end;
@@ -183,7 +198,7 @@ WalkEnd WalkUdpTable(const Agent &agent, std::vector<UdpEntry> &entries) {
     entries.reserve(rows.rows.size());
     for (const Row &row : rows.rows) {
         if (Complete(row, std::size(kUdpColumns))) {
-            entries.push_back(UdpEntry{row.cells[0].address, row.cells[1].number});
+            entries.push_back(UdpEntry{row.cells[0].Address(), row.cells[1].Number()});
         }
     }
     return end;

@@ -17,68 +17,84 @@ namespace {
 
 enum class Way { SockDiagThenProc, SockDiag, Proc };
 
-// A socket list as the kernel gave it, for `protocol`, in the way `way` says.
-bool ReadSockets(Way way, uint8_t protocol, std::vector<KernelSocket> *sockets) {
-    if (way != Way::Proc) {
-        bool unavailable = false;
-        for (const int family : {AF_INET, AF_INET6}) {
-            const DumpResult result = DumpSockets(family, protocol, sockets);
-            if (result == DumpResult::Interrupted) {
-                return false;
+// Turns sockets into rows as they are read. The system's dual-stack default
+// is read only when some socket does not tell its own setting.
+template <typename Entry>
+struct RowBuilder {
+    std::vector<Entry> *rows;
+    void (*append)(const KernelSocket &, bool, std::vector<Entry> *);
+    size_t dumpStart = 0;    // rows before the dump under way
+    int v6onlyDefault = -1;  // not read yet
+
+    void Take(const std::vector<KernelSocket> &sockets) {
+        for (const KernelSocket &socket : sockets) {
+            if (v6onlyDefault < 0 && socket.family == Family::Ipv6 &&
+                socket.v6only == V6Only::Unknown) {
+                v6onlyDefault = SystemV6OnlyDefault() ? 1 : 0;
             }
-            if (result == DumpResult::Unavailable) {
-                unavailable = true;
-                break;
-            }
+            append(socket, v6onlyDefault == 1, rows);
         }
-        if (!unavailable) {
-            return true;
-        }
-        if (way == Way::SockDiag) {
-            return false;
-        }
-        sockets->clear();
     }
-    return protocol == IPPROTO_TCP ? ReadProcSockets("/proc/net/tcp", "/proc/net/tcp6", sockets)
-                                   : ReadProcSockets("/proc/net/udp", "/proc/net/udp6", sockets);
+};
+
+// Both families' sockets through sock_diag, straight into rows.
+template <typename Entry>
+DumpResult DumpRows(uint8_t protocol, RowBuilder<Entry> &builder) {
+    SocketSink sink;
+    sink.state = &builder;
+    sink.take = [](void *state, const std::vector<KernelSocket> &sockets) {
+        static_cast<RowBuilder<Entry> *>(state)->Take(sockets);
+    };
+    sink.restart = [](void *state) {
+        auto &self = *static_cast<RowBuilder<Entry> *>(state);
+        self.rows->resize(self.dumpStart);
+    };
+    for (const int family : {AF_INET, AF_INET6}) {
+        builder.dumpStart = builder.rows->size();
+        const DumpResult result = DumpSocketsTo(family, protocol, sink);
+        if (result != DumpResult::Complete) {
+            return result;
+        }
+    }
+    return DumpResult::Complete;
 }
 
-// The system default is read only when some socket's own setting is unknown.
-bool V6OnlyDefaultFor(const std::vector<KernelSocket> &sockets) {
-    const bool needed = std::any_of(sockets.begin(), sockets.end(), [](const KernelSocket &socket) {
-        return socket.family == Family::Ipv6 && socket.v6only == V6Only::Unknown;
-    });
-    return needed && SystemV6OnlyDefault();
+// The rows of `protocol`'s sockets, read in the way `way` says.
+template <typename Entry>
+bool ReadRows(Way way, uint8_t protocol, void (*append)(const KernelSocket &, bool, std::vector<Entry> *),
+              std::vector<Entry> *rows) {
+    rows->clear();
+    RowBuilder<Entry> builder{rows, append};
+    if (way != Way::Proc) {
+        const DumpResult result = DumpRows(protocol, builder);
+        if (result == DumpResult::Complete) {
+            return true;
+        }
+        rows->clear();
+        if (result == DumpResult::Interrupted || way == Way::SockDiag) {
+            return false;
+        }
+    }
+    std::vector<KernelSocket> sockets;
+    const bool read = protocol == IPPROTO_TCP
+                          ? ReadProcSockets("/proc/net/tcp", "/proc/net/tcp6", &sockets)
+                          : ReadProcSockets("/proc/net/udp", "/proc/net/udp6", &sockets);
+    if (!read) {
+        return false;
+    }
+    rows->reserve(sockets.size());
+    builder.Take(sockets);
+    return true;
 }
 
 template <Way way>
 bool ReadTcp(void *, std::vector<TcpEntry> *rows) {
-    std::vector<KernelSocket> sockets;
-    if (!ReadSockets(way, IPPROTO_TCP, &sockets)) {
-        return false;
-    }
-    const bool v6onlyDefault = V6OnlyDefaultFor(sockets);
-    rows->clear();
-    rows->reserve(sockets.size());
-    for (const KernelSocket &socket : sockets) {
-        AppendTcpRow(socket, v6onlyDefault, rows);
-    }
-    return true;
+    return ReadRows(way, IPPROTO_TCP, AppendTcpRow, rows);
 }
 
 template <Way way>
 bool ReadUdp(void *, std::vector<UdpEntry> *rows) {
-    std::vector<KernelSocket> sockets;
-    if (!ReadSockets(way, IPPROTO_UDP, &sockets)) {
-        return false;
-    }
-    const bool v6onlyDefault = V6OnlyDefaultFor(sockets);
-    rows->clear();
-    rows->reserve(sockets.size());
-    for (const KernelSocket &socket : sockets) {
-        AppendUdpRow(socket, v6onlyDefault, rows);
-    }
-    return true;
+    return ReadRows(way, IPPROTO_UDP, AppendUdpRow, rows);
 }
 
 bool ReadCounters(void *, MibCounters *counters) {

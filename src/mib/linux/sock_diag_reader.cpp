@@ -66,7 +66,7 @@ bool SendRequest(int fd, int family, uint8_t protocol) {
     }
 }
 
-DumpResult DumpOnce(int family, uint8_t protocol, std::vector<uint8_t> &buffer, std::vector<KernelSocket> *sockets) {
+DumpResult DumpOnce(int family, uint8_t protocol, std::vector<uint8_t> &buffer, SocketSink sink) {
     Descriptor netlink(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
     if (netlink.fd < 0) {
         return DumpResult::Unavailable;
@@ -79,6 +79,7 @@ DumpResult DumpOnce(int family, uint8_t protocol, std::vector<uint8_t> &buffer, 
     }
 
     bool interrupted = false;
+    std::vector<KernelSocket> sockets;
     for (;;) {
         sockaddr_nl sender{};
         iovec part{buffer.data(), buffer.size()};
@@ -101,7 +102,11 @@ DumpResult DumpOnce(int family, uint8_t protocol, std::vector<uint8_t> &buffer, 
         if (sender.nl_pid != 0) {
             continue;  // only the kernel answers a dump
         }
-        const DiagProgress progress = ParseDiagMessages(buffer.data(), static_cast<size_t>(received), sockets);
+        sockets.clear();
+        const DiagProgress progress = ParseDiagMessages(buffer.data(), static_cast<size_t>(received), &sockets);
+        if (!sockets.empty()) {
+            sink.take(sink.state, sockets);
+        }
         interrupted = interrupted || progress.interrupted;
         switch (progress.end) {
             case DiagEnd::More:
@@ -116,23 +121,37 @@ DumpResult DumpOnce(int family, uint8_t protocol, std::vector<uint8_t> &buffer, 
 
 }  // namespace
 
-DumpResult DumpSockets(int family, uint8_t protocol, std::vector<KernelSocket> *sockets) {
+DumpResult DumpSocketsTo(int family, uint8_t protocol, SocketSink sink) {
     std::vector<uint8_t> buffer(kDatagramBuffer);
-    // An attempt appends in place; one that does not complete is taken back.
-    const size_t before = sockets->size();
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        sockets->resize(before);
-        const DumpResult result = DumpOnce(family, protocol, buffer, sockets);
+        const DumpResult result = DumpOnce(family, protocol, buffer, sink);
         if (result == DumpResult::Complete) {
             return result;
         }
+        sink.restart(sink.state);
         if (result == DumpResult::Unavailable) {
-            sockets->resize(before);
             return result;
         }
     }
-    sockets->resize(before);
     return DumpResult::Interrupted;
+}
+
+DumpResult DumpSockets(int family, uint8_t protocol, std::vector<KernelSocket> *sockets) {
+    struct Appending {
+        std::vector<KernelSocket> *sockets;
+        size_t before;
+    } appending{sockets, sockets->size()};
+    SocketSink sink;
+    sink.state = &appending;
+    sink.take = [](void *state, const std::vector<KernelSocket> &taken) {
+        auto &self = *static_cast<Appending *>(state);
+        self.sockets->insert(self.sockets->end(), taken.begin(), taken.end());
+    };
+    sink.restart = [](void *state) {
+        auto &self = *static_cast<Appending *>(state);
+        self.sockets->resize(self.before);
+    };
+    return DumpSocketsTo(family, protocol, sink);
 }
 
 }  // namespace connwalk::kernel

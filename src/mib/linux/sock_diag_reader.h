@@ -15,6 +15,21 @@ enum class DumpResult {
     Unavailable,  // sock_diag could not be used here, or it reported an error
 };
 
+// Takes the sockets of a dump a datagram at a time, so that a large table
+// is turned into rows as it arrives instead of being held as a list of
+// sockets first. `restart` drops what `take` was given: the dump is being
+// taken again.
+struct SocketSink {
+    void *state = nullptr;
+    void (*take)(void *state, const std::vector<KernelSocket> &sockets) = nullptr;
+    void (*restart)(void *state) = nullptr;
+};
+
+// Hands every socket of `family` (AF_INET or AF_INET6) and `protocol` to
+// `sink`, as DumpSockets below; on any result but Complete the sink has been
+// restarted. May throw std::bad_alloc.
+DumpResult DumpSocketsTo(int family, uint8_t protocol, SocketSink sink);
+
 // Appends every socket of `family` (AF_INET or AF_INET6) and `protocol`
 // (IPPROTO_TCP or IPPROTO_UDP), in every state, to `sockets`. A dump that the
 // kernel marks interrupted is taken again, a few times; on any result but
