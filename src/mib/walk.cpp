@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <cstring>
+#include <deque>
 #include <span>
 
 namespace connwalk {
@@ -45,21 +46,39 @@ struct Cell {
     }
 };
 
+// Indexes up to this long are kept in their row: every index of a table as
+// it should be is (10 sub-identifiers in tcpConnTable, 5 in udpTable).
+constexpr uint32_t kRowIndexLength = 10;
+
 struct Row {
-    size_t indexStart = 0;     // where the row's index begins in Rows::indexes
-    uint32_t indexLength = 0;  // the name's sub-identifiers after the column number
+    std::array<uint32_t, kRowIndexLength> index{};  // the name's sub-identifiers after the column number
+    uint32_t indexLength = 0;
+    uint32_t filled = 0;   // bit c-1 set once column c gave a usable value
+    size_t longIndex = 0;  // where a longer index begins in Rows::longIndexes
     std::array<Cell, kMaxColumns> cells{};
-    uint32_t filled = 0;     // bit c-1 set once column c gave a usable value
 };
 
-// The rows of one walk, their indexes kept end to end in one array rather
-// than one allocation per row.
+// The rows of one walk. They are added in blocks that never move, so that
+// a table of any size is read without copying the rows already made.
 struct Rows {
-    std::vector<Row> rows;
-    std::vector<uint32_t> indexes;
+    std::deque<Row> rows;
+    std::vector<uint32_t> longIndexes;
+
+    void Add(Row &row, std::span<const uint32_t> index) {
+        row.indexLength = static_cast<uint32_t>(index.size());
+        if (index.size() <= kRowIndexLength) {
+            std::copy(index.begin(), index.end(), row.index.begin());
+        } else {
+            row.longIndex = longIndexes.size();
+            longIndexes.insert(longIndexes.end(), index.begin(), index.end());
+        }
+    }
 
     std::span<const uint32_t> IndexOf(const Row &row) const {
-        return {indexes.data() + row.indexStart, row.indexLength};
+        if (row.indexLength <= kRowIndexLength) {
+            return {row.index.data(), row.indexLength};
+        }
+        return {longIndexes.data() + row.longIndex, row.indexLength};
     }
 };
 
@@ -97,9 +116,9 @@ bool ReadCell(ColumnKind kind, const Value &value, Cell &cell) {
 // one that changed between the column passes no row takes another row's
 // cells.
 WalkEnd WalkRows(const Agent &agent, const TableShape &table, Rows &walked) {
-    std::vector<Row> &rows = walked.rows;
+    std::deque<Row> &rows = walked.rows;
     rows.clear();
-    walked.indexes.clear();
+    walked.longIndexes.clear();
     std::vector<uint32_t> sent(table.entry.begin(), table.entry.end());
     sent.push_back(1);
 
@@ -140,9 +159,7 @@ WalkEnd WalkRows(const Agent &agent, const TableShape &table, Rows &walked) {
         const bool usable = ReadCell(table.columns[column - 1], value, cell);
         if (column == 1) {
             Row &row = rows.emplace_back();
-            row.indexStart = walked.indexes.size();
-            row.indexLength = static_cast<uint32_t>(index.size());
-            walked.indexes.insert(walked.indexes.end(), index.begin(), index.end());
+            walked.Add(row, index);
             row.cells[0] = cell;
             row.filled = usable ? 1U : 0U;
             continue;

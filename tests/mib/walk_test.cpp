@@ -213,6 +213,41 @@ TEST(WalkTest, ColumnsOfDifferentLengthsMatchRowsByIndex) {
     EXPECT_EQ(walked.entries, (std::vector<TcpEntry>{a, c}));
 }
 
+// An agent may index a table in its own way; the merge matches whole
+// indexes of any length, short or long.
+TEST(WalkTest, IndexesOfAnyLengthMatchWhole) {
+    const Oid entry{1, 3, 6, 1, 2, 1, 7, 5, 1};
+    auto cell = [&](uint32_t column, std::initializer_list<uint32_t> index) {
+        Oid name = entry;
+        name.push_back(column);
+        name.insert(name.end(), index);
+        return name;
+    };
+    // Indexes of 1, 5, 11 and 16 sub-identifiers, in order; the two longest
+    // differ only in their last sub-identifier.
+    const std::initializer_list<uint32_t> indexes[] = {
+        {7},
+        {10, 0, 0, 1, 53},
+        {10, 0, 0, 1, 53, 1, 2, 3, 4, 5, 6},
+        {10, 0, 0, 1, 53, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11},
+        {10, 0, 0, 1, 53, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 12},
+    };
+    ScriptedAgent scripted;
+    for (uint8_t i = 0; i < 5; ++i) {
+        scripted.view.push_back(IpAddress(cell(1, indexes[i]), Ip(10, 0, 0, i)));
+    }
+    // Column 2 lacks the row with the 11-sub-identifier index.
+    for (uint8_t i = 0; i < 5; ++i) {
+        if (i != 2) {
+            scripted.view.push_back(Integer(cell(2, indexes[i]), 100 + i));
+        }
+    }
+    scripted.view.push_back(Octets(kUdpHcIn, {}, kAsnCounter64));
+    EXPECT_EQ(WalkUdp(scripted),
+              (std::vector<UdpEntry>{{Ip(10, 0, 0, 0), 100}, {Ip(10, 0, 0, 1), 101},
+                                     {Ip(10, 0, 0, 3), 103}, {Ip(10, 0, 0, 4), 104}}));
+}
+
 TEST(WalkTest, LaterColumnWithExtraRowsAtTheEndIgnoresThem) {
     const UdpEntry a{Ip(0, 0, 0, 0), 53};
     const UdpEntry b{Ip(127, 0, 0, 1), 123};
