@@ -60,6 +60,7 @@ CALLGRIND_TIMEOUT_S = 600.0
 READY_TIMEOUT_S = 300.0
 DRAIN_TIMEOUT_S = 90.0
 SNMP_RUNS = 3
+PEAK_RUNS = 3
 
 # net-snmp's tools load every MIB they find and print pages of warnings for
 # the ones Debian does not ship; numeric OIDs need none.
@@ -140,6 +141,7 @@ class Tools:
     connwalk: Path | None
     call_bench: Path | None
     valgrind: str | None
+    gnu_time: str | None
     snmp: dict[str, str] | None  # snmpd, snmpwalk, snmpnetstat
 
 
@@ -150,12 +152,11 @@ def _on_alarm(signum, frame):
     raise CommandTimeout()
 
 
-def run_once(command: Command) -> tuple[float, int, str | None]:
-    """One whole-process run: (wall ms, peak KiB, failure or None).
+def run_once(command: Command) -> tuple[float, str | None]:
+    """One whole-process run: (wall ms, failure or None).
 
-    wait4 rather than Popen.wait, because it hands back the child's own
-    resource usage and so its peak memory. The timeout is an interval timer,
-    not a watchdog thread, so that nothing extra runs inside the timed span.
+    The timeout is an interval timer, not a watchdog thread, so that nothing
+    extra runs inside the timed span.
     """
     process = None
     signal.setitimer(signal.ITIMER_REAL, COMMAND_TIMEOUT_S)
@@ -164,21 +165,51 @@ def run_once(command: Command) -> tuple[float, int, str | None]:
         process = subprocess.Popen(command.argv, stdin=subprocess.DEVNULL,
                                    stdout=subprocess.DEVNULL,
                                    stderr=subprocess.DEVNULL, env=command.env)
-        _, status, usage = os.wait4(process.pid, 0)
+        _, status, _ = os.wait4(process.pid, 0)
         elapsed_ms = (time.perf_counter() - start) * 1000.0
     except CommandTimeout:
         if process is not None:
             process.kill()
             process.wait()
-        return 0.0, 0, f"timed out after {COMMAND_TIMEOUT_S:.0f} s"
+        return 0.0, f"timed out after {COMMAND_TIMEOUT_S:.0f} s"
     except OSError as error:
-        return 0.0, 0, f"could not start: {error}"
+        return 0.0, f"could not start: {error}"
     finally:
         signal.setitimer(signal.ITIMER_REAL, 0)
     process.returncode = os.waitstatus_to_exitcode(status)
     if process.returncode != 0:
-        return elapsed_ms, usage.ru_maxrss, f"exit {process.returncode}"
-    return elapsed_ms, usage.ru_maxrss, None
+        return elapsed_ms, f"exit {process.returncode}"
+    return elapsed_ms, None
+
+
+def peak_kib(gnu_time: str, command: Command) -> int | None:
+    """Peak resident memory of one run, as GNU time reports it.
+
+    Not wait4's ru_maxrss of a child of this script: exec records the memory
+    of the process it replaces, so every child would start from Python's own
+    resident size (about 15 MiB, more than ss needs for 50,000 rows). GNU
+    time forks from a process of about 1 MiB, which is then the floor.
+    """
+    read_end, write_end = os.pipe()
+    try:
+        process = subprocess.Popen(
+            [gnu_time, "-f", "%M", "-o", f"/dev/fd/{write_end}", *command.argv],
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+            env=command.env, pass_fds=[write_end])
+        os.close(write_end)
+        write_end = -1
+        process.wait(timeout=COMMAND_TIMEOUT_S)
+        with os.fdopen(read_end, errors="replace") as report:
+            read_end = -1
+            lines = report.read().split()
+    except (OSError, subprocess.TimeoutExpired):
+        return None
+    finally:
+        for fd in (read_end, write_end):
+            if fd >= 0:
+                os.close(fd)
+    # A failed command adds a line about its status before the figure.
+    return int(lines[-1]) if lines and lines[-1].isdigit() else None
 
 
 def first_error_line(command: Command) -> str:
@@ -194,11 +225,14 @@ def first_error_line(command: Command) -> str:
     return lines[0] if lines else f"exit {done.returncode}, nothing on stderr"
 
 
-def time_side_by_side(commands: list[Command], runs: int) -> dict[str, Timing]:
+def time_side_by_side(commands: list[Command], runs: int,
+                      gnu_time: str | None) -> dict[str, Timing]:
     """Warm-up once each, then `runs` rounds over all commands.
 
     The order rotates by one each round so that no command always follows
     the same neighbour (whose page-cache or socket work it might inherit).
+    Peak memory comes from separate runs: it hardly varies, and the wrapper
+    that reads it must not sit inside the timed runs.
     """
     timings = {c.key: Timing(c.label) for c in commands}
     for command in commands:
@@ -206,15 +240,17 @@ def time_side_by_side(commands: list[Command], runs: int) -> dict[str, Timing]:
     for round_index in range(runs):
         shift = round_index % len(commands)
         for command in commands[shift:] + commands[:shift]:
-            wall_ms, peak_kib, failure = run_once(command)
+            wall_ms, failure = run_once(command)
             timing = timings[command.key]
             if failure:
                 timing.failures.append(failure)
             else:
                 timing.wall_ms.append(wall_ms)
-                timing.peak_kib.append(peak_kib)
     for command in commands:
         timing = timings[command.key]
+        if gnu_time:
+            peaks = (peak_kib(gnu_time, command) for _ in range(min(runs, PEAK_RUNS)))
+            timing.peak_kib = [peak for peak in peaks if peak is not None]
         if timing.failures:
             timing.failures.append(first_error_line(command))
     return timings
@@ -402,7 +438,7 @@ def measure_snmp_peers(tools: Tools, result: SizeResult) -> None:
             values = len(walk.stdout.splitlines())
             result.notes.append(f"snmpd's tcpConnTable: {values:,} values "
                                 f"(5 columns, so {values // 5:,} rows; IPv4 only)")
-        result.timings.update(time_side_by_side(commands, SNMP_RUNS))
+        result.timings.update(time_side_by_side(commands, SNMP_RUNS, tools.gnu_time))
 
 
 # ---------------------------------------------------------------- call_bench and callgrind
@@ -429,7 +465,7 @@ def in_process_medians(call_bench: Path, port: int, pattern: str,
     for entry in entries:
         if entry.get("aggregate_name") != "median":
             continue
-        name = entry["run_name"]
+        name = entry["run_name"].split("/")[0]
         medians[name] = entry["real_time"] * TIME_UNIT_MS[entry.get("time_unit", "ns")]
         if "records" in entry:
             records[name] = entry["records"]
@@ -468,7 +504,8 @@ def udp_commands(tools: Tools) -> list[Command]:
 
 CALLGRIND_KEYS = {"tcp": ("ss -tan", "ss -ta", "connwalk tcp", "connwalk local"),
                   "udp": ("ss -uan", "ss -ua", "connwalk udp")}
-CALL_BENCH_FILTER = {"tcp": "^BM_Tcp", "udp": "^BM_UdpListing$"}
+# Names carry a "/real_time" suffix, so the patterns are left open.
+CALL_BENCH_FILTER = {"tcp": "^BM_Tcp", "udp": "^BM_UdpListing"}
 
 
 def note_lookup_answer(tools: Tools, port: int, result: SizeResult) -> None:
@@ -494,7 +531,7 @@ def measure_size(tools: Tools, options, protocol: str, sockets: int,
         commands = tcp_commands(tools, load.port) if protocol == "tcp" else udp_commands(tools)
         progress(f"{protocol.upper()} {sockets:,}: timing {len(commands)} commands "
                  f"x {options.runs} runs ({result.rows:,} rows)")
-        result.timings = time_side_by_side(commands, options.runs)
+        result.timings = time_side_by_side(commands, options.runs, tools.gnu_time)
 
         if tools.call_bench:
             progress(f"{protocol.upper()} {sockets:,}: in-process calls")
@@ -825,6 +862,10 @@ def find_tools(options, skipped: list[str]) -> Tools:
     else:
         skipped.append("instruction counts: skipped (valgrind is not installed)")
 
+    gnu_time = shutil.which("time", path="/usr/bin:/bin")
+    if not gnu_time:
+        skipped.append("peak memory: skipped (GNU time, Debian package `time`, is not installed)")
+
     snmp = None
     names = ("snmpd", "snmpwalk", "snmpnetstat")
     if options.snmp:
@@ -839,7 +880,7 @@ def find_tools(options, skipped: list[str]) -> Tools:
     return Tools(socket_load,
                  executable(build / "tools" / "connwalk" / "connwalk", "connwalk command"),
                  executable(build / "bench" / "call_bench", "call_bench (in-process figures)"),
-                 valgrind, snmp)
+                 valgrind, gnu_time, snmp)
 
 
 def raise_interrupted(signum, frame):

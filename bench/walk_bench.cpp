@@ -1,6 +1,7 @@
-// How a walk of the kernel agent grows with the table: each GETNEXT finds
-// its answer in the sorted snapshot by search, so n rows cost O(n log n)
-// and the time per row stays nearly flat as n grows.
+// How a walk of the kernel agent grows with the table: the snapshot is
+// sorted once, and each GETNEXT then follows from the previous answer's
+// place, so n rows cost O(n log n) and the time per row stays nearly flat
+// as n grows.
 #include <benchmark/benchmark.h>
 
 #include <vector>

@@ -29,6 +29,17 @@
  * concurrent use: serialise calls there. Reverse look-ups are bounded: once
  * a call has spent about two seconds in them, the remaining addresses are
  * shown as dotted quads.
+ *
+ * Cost: a call reads the kernel's socket table once and walks it in time
+ * that grows as n log n with its n rows. On Linux a call that names ports
+ * reads the system's service database once, through the C library's
+ * enumeration (setservent, getservent_r, endservent), and names every port
+ * from that reading; the C library keeps one enumeration position for the
+ * whole process, so the library's own calls take turns at it, and a program
+ * that enumerates the service database itself on another thread at the same
+ * moment may leave some ports of a listing shown as numbers. A listing stops
+ * asking for names once its 100,000 bytes are full, so a large table costs
+ * a listing no more look-ups than a table that just fills it.
  */
 #ifndef CONNWALK_H
 #define CONNWALK_H
