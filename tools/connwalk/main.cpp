@@ -49,6 +49,7 @@ Exit status:
 )";
 
 #include <cstdio>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -121,9 +122,13 @@ int List(const Invocation &invocation) {
     std::vector<Connection> connections;
     for (size_t i = 0; i < answers.size(); ++i) {
         const bool udp = invocation.tables == Tables::Udp || i == 1;
-        for (Connection &connection :
-             udp ? UdpListeners(answers[i].listing) : TcpConnections(answers[i].listing)) {
-            connections.push_back(std::move(connection));
+        std::vector<Connection> table =
+            udp ? UdpListeners(answers[i].listing) : TcpConnections(answers[i].listing);
+        if (connections.empty()) {
+            connections = std::move(table);
+        } else {
+            connections.insert(connections.end(), std::make_move_iterator(table.begin()),
+                               std::make_move_iterator(table.end()));
         }
     }
     return Print(invocation.format == Format::Json ? FormatJson(connections)

@@ -49,20 +49,26 @@ size_t TextWidth(std::string_view text) {
 }
 
 std::string FormatTable(const std::vector<Connection> &connections) {
-    std::vector<Line> lines;
-    lines.reserve(connections.size() + 1);
-    lines.push_back({"Proto", "Local", "Remote", "State"});
-    for (const Connection &connection : connections) lines.push_back(CellsOf(connection));
-
+    // The cells are made twice, for the widths and for the text, rather than
+    // kept: a full listing has thousands of lines, and short texts cost
+    // nothing to make again.
+    const Line heading = {"Proto", "Local", "Remote", "State"};
     std::array<size_t, kColumns> widths{};
-    for (const Line &line : lines) {
+    size_t lastColumnBytes = 0;
+    auto measure = [&](const Line &line) {
         for (size_t column = 0; column < kColumns; ++column) {
             widths[column] = std::max(widths[column], TextWidth(line[column]));
         }
-    }
+        lastColumnBytes += line[kColumns - 1].size();
+    };
+    measure(heading);
+    for (const Connection &connection : connections) measure(CellsOf(connection));
 
+    size_t lineWidth = kGap.size() * (kColumns - 1) + 1;
+    for (size_t column = 0; column + 1 < kColumns; ++column) lineWidth += widths[column];
     std::string table;
-    for (const Line &line : lines) {
+    table.reserve(lineWidth * (connections.size() + 1) + lastColumnBytes);
+    auto write = [&](const Line &line) {
         for (size_t column = 0; column < kColumns; ++column) {
             table += line[column];
             if (column + 1 == kColumns) break;
@@ -70,7 +76,9 @@ std::string FormatTable(const std::vector<Connection> &connections) {
             table += kGap;
         }
         table += '\n';
-    }
+    };
+    write(heading);
+    for (const Connection &connection : connections) write(CellsOf(connection));
     return table;
 }
 
