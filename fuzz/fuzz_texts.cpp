@@ -7,6 +7,11 @@
 // the reverse look-up's name, "localhost", "0.0.0.0" or the dotted quad, an
 // endpoint text the host text, a colon and the port text, cut to its area.
 //
+// A call's name service may also list its whole service database, once;
+// then every port text comes from that listing (the first entry of a port
+// and protocol, by the port's low 16 bits), unless the listing failed, when
+// ports are looked up one by one.
+//
 // Input: a list of operations from the front; the look-ups' answers from
 // the back.
 #include <algorithm>
@@ -43,6 +48,11 @@ struct FuzzNames {
     std::map<std::pair<int32_t, std::string>, Answered> services;
     std::map<uint32_t, Answered> hosts;
     std::optional<Answered> local;
+    // The service database as this call's listing gave it.
+    int listings = 0;
+    bool listedWhole = false;
+    std::map<std::pair<uint16_t, std::string>, std::string> listed;
+    long serviceCalls = 0;
 };
 
 // One look-up; returns what the look-up returns, and sets `answered` to what
@@ -69,7 +79,29 @@ uint32_t Key(const Ipv4Address &address) {
 bool ServiceName(void *state, int32_t port, const char *protocol, char *out, size_t size) {
     auto &names = *static_cast<FuzzNames *>(state);
     FUZZ_CHECK(protocol != nullptr);
+    ++names.serviceCalls;
     return Answer(names, out, size, names.services[{port, protocol}]);
+}
+
+constexpr const char *kProtocols[] = {"tcp", "udp", "", "ddp"};
+
+bool EachService(void *state, ServiceVisitor visit, void *context) {
+    auto &names = *static_cast<FuzzNames *>(state);
+    FuzzInput &input = *names.input;
+    ++names.listings;
+    const uint8_t header = input.BackByte();
+    const bool fails = (header & 0x80) != 0;
+    for (size_t i = 0, count = header % 40u; i < count; ++i) {
+        const auto port = static_cast<uint16_t>(input.BackBytes(2));
+        const char *protocol = kProtocols[input.BackByte() % std::size(kProtocols)];
+        const size_t length = (input.BackByte() & 1) != 0 ? input.BackBytes(2) % 600u : input.BackByte() % 24u;
+        const std::string name = input.BackText(length);
+        // The database hands out C strings.
+        visit(context, port, protocol, name.c_str());
+        names.listed.try_emplace({port, protocol}, name.substr(0, name.find('\0')));
+    }
+    names.listedWhole = !fails;
+    return !fails;
 }
 
 bool HostName(void *state, const Ipv4Address &address, char *out, size_t size) {
@@ -126,14 +158,24 @@ std::unique_ptr<char[]> InputText(FuzzInput &input) {
     return block;
 }
 
-constexpr const char *kProtocols[] = {"tcp", "udp", "", "ddp"};
-
 void CheckPortText(Naming &naming, FuzzNames &names, FuzzInput &input) {
     const int32_t port = input.Int32();
     const char *protocol = kProtocols[input.Byte() % std::size(kProtocols)];
     CallerArea<kNameTextSize> out;
+    const long serviceCallsBefore = names.serviceCalls;
     PortText(naming, port, protocol, out.Area());
     const std::string text = TextOf(out);
+    FUZZ_CHECK(names.listings <= 1);  // a call lists the database at most once
+    if (names.listedWhole) {
+        FUZZ_CHECK(names.serviceCalls == serviceCallsBefore);
+        const auto listed = names.listed.find({static_cast<uint16_t>(port), protocol});
+        if (listed != names.listed.end() && !listed->second.empty()) {
+            FUZZ_CHECK(text == listed->second.substr(0, kNameTextSize - 1));
+        } else {
+            FUZZ_CHECK(text == Number(port));
+        }
+        return;
+    }
     const auto asked = names.services.find({port, protocol});
     if (asked != names.services.end() && asked->second.has_value()) {
         FUZZ_CHECK(text == *asked->second);
@@ -221,8 +263,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FuzzInput input{data, size};
     FuzzNames names;
     names.input = &input;
-    const NameService service{&names, ServiceName, HostName, LocalName, Now};
-    auto naming = std::make_unique<Naming>(service);
+    const NameService byPort{&names, ServiceName, HostName, LocalName, Now};
+    const NameService listing{&names, ServiceName, HostName, LocalName, Now, EachService};
+    auto naming = std::make_unique<Naming>(byPort);
     // Bounded by the input: every operation takes at least its own byte.
     while (!input.Empty()) {
         const uint8_t operation = input.Byte();
@@ -240,11 +283,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                 CheckStateLabel(input);
                 break;
             default:
-                // A fresh call: nothing remembered from the last one.
-                naming = std::make_unique<Naming>(service);
+                // A fresh call: nothing remembered from the last one; its
+                // service may list the database.
+                naming = std::make_unique<Naming>((input.Byte() & 1) != 0 ? listing : byPort);
                 names.services.clear();
                 names.hosts.clear();
                 names.local.reset();
+                names.listings = 0;
+                names.listedWhole = false;
+                names.listed.clear();
                 break;
         }
     }
