@@ -320,6 +320,26 @@ bool ServiceName(void *state, int32_t, const char *protocol, char *out, size_t s
     return Answer(*static_cast<FuzzNames *>(state), out, size);
 }
 
+// The whole service database, as a call reads it once: entries of any
+// port, protocol and name, and now and then a reading that fails part way,
+// after which the call looks ports up one by one.
+bool EachService(void *state, ServiceVisitor visit, void *context) {
+    auto &names = *static_cast<FuzzNames *>(state);
+    FuzzInput &input = *names.input;
+    const uint8_t header = input.BackByte();
+    constexpr const char *kProtocols[] = {"tcp", "udp", "", "ddp"};
+    for (size_t i = 0, count = header % 24u; i < count; ++i) {
+        const auto port = static_cast<uint16_t>(input.BackBytes(2));
+        const char *protocol = kProtocols[input.BackByte() % std::size(kProtocols)];
+        const std::string name = input.BackText(input.BackByte() % 300u);
+        const std::string_view given(name.c_str());
+        names.newline = names.newline || given.find('\n') != std::string_view::npos;
+        names.dirty = names.dirty || given.find_first_of("\n\r\\") != std::string_view::npos;
+        visit(context, port, protocol, name.c_str());
+    }
+    return (header & 0x80) == 0;
+}
+
 bool HostName(void *state, const Ipv4Address &, char *out, size_t size) {
     auto &names = *static_cast<FuzzNames *>(state);
     names.clock += std::chrono::milliseconds((int{names.input->BackByte()} - 32) * 16);
@@ -464,7 +484,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const bool nullOutput = (setup >> 2 & 0x0F) == 0x0E;
     FuzzNames names;
     names.input = &input;
-    const Services services{AgentStarter{&agent, Start}, NameService{&names, ServiceName, HostName, LocalName, Now}};
+    const Services services{AgentStarter{&agent, Start}, NameService{&names, ServiceName, HostName, LocalName, Now, EachService}};
 
     if (operation == Operation::TcpListing || operation == Operation::UdpListing) {
         RunListing(operation, nullOutput, services, agent, names);
