@@ -29,15 +29,18 @@ long Records(const char *listing, int32_t length) {
     return records;
 }
 
-void BM_TcpListing(benchmark::State &state) {
+// Whole listing calls of `function`, counting the records of the last one.
+void TimeListing(benchmark::State &state, int32_t(CONNWALK_CALL *function)(char *)) {
     std::vector<char> listing(CONNWALK_LISTING_SIZE);
     int32_t length = 0;
     for (auto _ : state) {
-        length = GetTCPEndpoints(listing.data());
+        length = function(listing.data());
         benchmark::DoNotOptimize(length);
     }
     state.counters["records"] = static_cast<double>(Records(listing.data(), length > 1 ? length : 0));
 }
+
+void BM_TcpListing(benchmark::State &state) { TimeListing(state, GetTCPEndpoints); }
 
 void BM_TcpLocalPortLookup(benchmark::State &state) {
     char endpoint[CONNWALK_ENDPOINT_SIZE];
@@ -50,15 +53,7 @@ void BM_TcpLocalPortLookup(benchmark::State &state) {
     state.counters["found"] = found;
 }
 
-void BM_UdpListing(benchmark::State &state) {
-    std::vector<char> listing(CONNWALK_LISTING_SIZE);
-    int32_t length = 0;
-    for (auto _ : state) {
-        length = GetUDPEndpoints(listing.data());
-        benchmark::DoNotOptimize(length);
-    }
-    state.counters["records"] = static_cast<double>(Records(listing.data(), length > 1 ? length : 0));
-}
+void BM_UdpListing(benchmark::State &state) { TimeListing(state, GetUDPEndpoints); }
 
 BENCHMARK(BM_TcpListing)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_TcpLocalPortLookup)->Unit(benchmark::kMillisecond)->UseRealTime();
