@@ -14,7 +14,6 @@
 
 #include "mib/agent.h"
 #include "mib/linux/kernel_rows.h"
-#include "mib/linux/sock_diag_reader.h"
 #include "mib/walk.h"
 #include "support/scripted_agent.h"
 
@@ -183,8 +182,9 @@ class LoopbackSockets : public ::testing::Test {
     }
 
     static bool SockDiagWorks() {
-        std::vector<KernelSocket> sockets;
-        return DumpSockets(AF_INET, IPPROTO_TCP, &sockets) == DumpResult::Complete;
+        std::vector<TcpEntry> rows;
+        const RowSource diag = SockDiagRows();
+        return diag.readTcp(diag.state, &rows);
     }
 
     Fd listener_;  // on 127.0.0.1, which the connections reach

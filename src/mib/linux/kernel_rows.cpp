@@ -3,7 +3,6 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
-#include <algorithm>
 #include <string>
 
 #include "mib/linux/proc_net_reader.h"
@@ -51,7 +50,7 @@ DumpResult DumpRows(uint8_t protocol, RowBuilder<Entry> &builder) {
     };
     for (const int family : {AF_INET, AF_INET6}) {
         builder.dumpStart = builder.rows->size();
-        const DumpResult result = DumpSocketsTo(family, protocol, sink);
+        const DumpResult result = DumpSockets(family, protocol, sink);
         if (result != DumpResult::Complete) {
             return result;
         }

@@ -309,10 +309,10 @@ bool CellAfterLast(const MibView &view, const ObjectName &sent, size_t rows, uin
     return false;
 }
 
-const ViewObject &TableObject(Kind kind) {
-    return *std::find_if(std::begin(kView), std::end(kView),
-                         [kind](const ViewObject &object) { return object.kind == kind; });
-}
+// The two tables' places in the view, fixed when it is compiled.
+constexpr const ViewObject &kTcpTable = kView[12];
+constexpr const ViewObject &kUdpTable = kView[19];
+static_assert(kTcpTable.kind == Kind::TcpTable && kUdpTable.kind == Kind::UdpTable);
 
 }  // namespace
 
@@ -352,12 +352,12 @@ bool AnswerGetNext(MibView *view, Binding *binding, int32_t *errorStatus) {
     }
     Cell next;
     if (view->lastInTcp && CellAfterLast(*view, sent, view->tcpRows.size(), 5, &next)) {
-        AnswerCell<TcpEntry, kTcpIndexLength>(view, TableObject(Kind::TcpTable), view->tcpRows,
+        AnswerCell<TcpEntry, kTcpIndexLength>(view, kTcpTable, view->tcpRows,
                                               next, binding, errorStatus);
         return true;
     }
     if (!view->lastInTcp && CellAfterLast(*view, sent, view->udpRows.size(), 2, &next)) {
-        AnswerCell<UdpEntry, kUdpIndexLength>(view, TableObject(Kind::UdpTable), view->udpRows,
+        AnswerCell<UdpEntry, kUdpIndexLength>(view, kUdpTable, view->udpRows,
                                               next, binding, errorStatus);
         return true;
     }

@@ -121,7 +121,7 @@ DumpResult DumpOnce(int family, uint8_t protocol, std::vector<uint8_t> &buffer, 
 
 }  // namespace
 
-DumpResult DumpSocketsTo(int family, uint8_t protocol, SocketSink sink) {
+DumpResult DumpSockets(int family, uint8_t protocol, SocketSink sink) {
     std::vector<uint8_t> buffer(kDatagramBuffer);
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         const DumpResult result = DumpOnce(family, protocol, buffer, sink);
@@ -134,24 +134,6 @@ DumpResult DumpSocketsTo(int family, uint8_t protocol, SocketSink sink) {
         }
     }
     return DumpResult::Interrupted;
-}
-
-DumpResult DumpSockets(int family, uint8_t protocol, std::vector<KernelSocket> *sockets) {
-    struct Appending {
-        std::vector<KernelSocket> *sockets;
-        size_t before;
-    } appending{sockets, sockets->size()};
-    SocketSink sink;
-    sink.state = &appending;
-    sink.take = [](void *state, const std::vector<KernelSocket> &taken) {
-        auto &self = *static_cast<Appending *>(state);
-        self.sockets->insert(self.sockets->end(), taken.begin(), taken.end());
-    };
-    sink.restart = [](void *state) {
-        auto &self = *static_cast<Appending *>(state);
-        self.sockets->resize(self.before);
-    };
-    return DumpSocketsTo(family, protocol, sink);
 }
 
 }  // namespace connwalk::kernel

@@ -25,15 +25,10 @@ struct SocketSink {
     void (*restart)(void *state) = nullptr;
 };
 
-// Hands every socket of `family` (AF_INET or AF_INET6) and `protocol` to
-// `sink`, as DumpSockets below; on any result but Complete the sink has been
-// restarted. May throw std::bad_alloc.
-DumpResult DumpSocketsTo(int family, uint8_t protocol, SocketSink sink);
-
-// Appends every socket of `family` (AF_INET or AF_INET6) and `protocol`
-// (IPPROTO_TCP or IPPROTO_UDP), in every state, to `sockets`. A dump that the
+// Hands every socket of `family` (AF_INET or AF_INET6) and `protocol`
+// (IPPROTO_TCP or IPPROTO_UDP), in every state, to `sink`. A dump that the
 // kernel marks interrupted is taken again, a few times; on any result but
-// Complete `sockets` is left as it was. May throw std::bad_alloc.
-DumpResult DumpSockets(int family, uint8_t protocol, std::vector<KernelSocket> *sockets);
+// Complete the sink has been restarted. May throw std::bad_alloc.
+DumpResult DumpSockets(int family, uint8_t protocol, SocketSink sink);
 
 }  // namespace connwalk::kernel
